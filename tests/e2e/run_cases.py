@@ -1,0 +1,1 @@
+print("0 passed, 0 failed")
