@@ -90,6 +90,32 @@ void WriteBytes(TextStream& stream, const char* data, std::size_t length) {
   }
 }
 
+bool IsLineStop(char c) {
+  return c == '\n' || c == '\r' || c == EndOfInputMark;
+}
+
+// True when one of the eight bytes at `p` is below 27, as LF, CR and 26 are:
+// subtracting 27 from every byte then sets the top bit of one that had it clear.
+bool MayHoldLineStop(const char* p) {
+  constexpr std::uint64_t Ones = 0x0101010101010101ull;
+  std::uint64_t word;
+  std::memcpy(&word, p, 8);
+  return ((word - 27 * Ones) & ~word & (0x80 * Ones)) != 0;
+}
+
+// The first LF, CR or 26 in [start, end), or `end`; text without control
+// bytes is skipped eight bytes at a time.
+const char* FindLineStop(const char* start, const char* end) {
+  const char* p = start;
+  for (;;) {
+    while (end - p >= 8 && !MayHoldLineStop(p)) p += 8;
+    const char* blockEnd = end - p >= 8 ? p + 8 : end;
+    for (; p < blockEnd; ++p)
+      if (IsLineStop(*p)) return p;
+    if (p == end) return end;
+  }
+}
+
 }  // namespace
 
 std::uint32_t InOutResult = 0;
@@ -151,8 +177,7 @@ void ReadLine(TextStream& stream, std::string& line) {
     if (stream.bufferPos == stream.bufferEnd && !FillBuffer(stream)) return;
     const char* start = stream.buffer + stream.bufferPos;
     const char* end = stream.buffer + stream.bufferEnd;
-    const char* stop = start;
-    while (stop < end && *stop != '\n' && *stop != '\r' && *stop != EndOfInputMark) ++stop;
+    const char* stop = FindLineStop(start, end);
     line.append(start, static_cast<std::size_t>(stop - start));
     stream.bufferPos = static_cast<std::size_t>(stop - stream.buffer);
     if (stop == end) continue;
