@@ -346,22 +346,27 @@ void CharToOemA(char*) {}
 
 void CharUpperBuffA(char* text, std::uint32_t length) {
   auto* bytes = reinterpret_cast<unsigned char*>(text);
-  for (std::uint32_t i = 0; i < length; ++i) {
+  std::uint32_t i = 0;
+  while (i < length) {
     // Eight ASCII bytes at once: the common case of log and listing text.
     while (length - i >= 8 && UpperCaseAsciiWord(bytes + i)) i += 8;
+    // Then single ASCII bytes, up to the non-ASCII byte that stopped the
+    // blocks, which lies at most seven bytes further (or to the end).
+    for (; i < length && bytes[i] < 0x80; ++i)
+      if (bytes[i] >= 'a' && bytes[i] <= 'z')
+        bytes[i] = static_cast<unsigned char>(bytes[i] - 0x20);
     if (i >= length) break;
+    // Only well-formed two-byte sequences are touched; any other byte stays.
     unsigned char lead = bytes[i];
-    if (lead < 0x80) {
-      if (lead >= 'a' && lead <= 'z') bytes[i] = static_cast<unsigned char>(lead - 0x20);
+    if (lead < 0xC2 || lead > 0xDF || i + 1 >= length || (bytes[i + 1] & 0xC0) != 0x80) {
+      ++i;
       continue;
     }
-    // Only well-formed two-byte sequences are touched; any other byte stays.
-    if (lead < 0xC2 || lead > 0xDF || i + 1 >= length || (bytes[i + 1] & 0xC0) != 0x80) continue;
     std::uint32_t c = ((lead & 0x1Fu) << 6) | (bytes[i + 1] & 0x3Fu);
     std::uint32_t upper = UpperCodePoint(c);
     bytes[i] = static_cast<unsigned char>(0xC0 | (upper >> 6));
     bytes[i + 1] = static_cast<unsigned char>(0x80 | (upper & 0x3F));
-    ++i;
+    i += 2;
   }
 }
 
