@@ -1,0 +1,255 @@
+#!/usr/bin/env bash
+# Throughput benchmark: txtshade against its I/O floor and the general tools a
+# user would pick instead, on one generated corpus, every output to a file.
+#
+#   bench/run.sh                  the full run: 100 MB, 3 runs a row, linearity tables
+#   bench/run.sh --quick          the side-by-side table only
+#   bench/run.sh --smoke          a tiny corpus, one run: checks that every piece runs
+#                                 and that txtshade copies a CR LF corpus byte for byte
+# Options:
+#   --size BYTES   corpus size (k, M, G suffixes; 100M)    --runs N   runs a row (3)
+#   --work DIR     where corpora and outputs go (build/bench-data)
+#   --txtshade BIN --corpus BIN --floor BIN   use these binaries instead of building
+#   --wine         also run the Windows build under wine (see --win-build)
+#   --win-build DIR  the Windows build folder holding txtshade.exe and the bench helpers
+#
+# Each figure is the median of the runs (by wall time); "ratio" is a row's wall
+# time over txtshade's. The report is printed and kept in WORK/report.txt.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+
+mode=full size=100M runs=3 work="$root/build/bench-data"
+txtshade="" corpus="" floor="" wine=false winbuild="$root/build/windows"
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --smoke) mode=smoke ;;
+    --quick) mode=quick ;;
+    --size) size=$2; shift ;;
+    --runs) runs=$2; shift ;;
+    --work) work=$2; shift ;;
+    --txtshade) txtshade=$2; shift ;;
+    --corpus) corpus=$2; shift ;;
+    --floor) floor=$2; shift ;;
+    --wine) wine=true ;;
+    --win-build) winbuild=$2; shift ;;
+    *) sed -n '2,20p' "$0" >&2; exit 2 ;;
+  esac
+  shift
+done
+if [ "$mode" = smoke ]; then
+  size=64k runs=1
+  work=$(mktemp -d "${TMPDIR:-/tmp}/txtshade-bench-smoke.XXXXXX")
+  trap 'rm -rf "$work"' EXIT
+fi
+mkdir -p "$work"
+report="$work/report.txt"
+: >"$report"
+say() { printf '%s\n' "$*" | tee -a "$report"; }
+die() { echo "bench: $*" >&2; exit 1; }
+
+# The benchmark's own tools are optional for the project: installed here only.
+if [ "$mode" != smoke ]; then
+  # shellcheck disable=SC2046
+  "$root/scripts/install-deps" $(grep -v '^#' "$here/packages.txt")
+fi
+
+if [ -z "$txtshade" ] || [ -z "$corpus" ] || [ -z "$floor" ]; then
+  build="$root/build/bench"
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTXTSHADE_TESTS=OFF >/dev/null
+  cmake --build "$build" -j 2 --target txtshade txtshade_corpus txtshade_iofloor >/dev/null
+  txtshade=${txtshade:-$build/txtshade}
+  corpus=${corpus:-$build/bench/txtshade_corpus}
+  floor=${floor:-$build/bench/txtshade_iofloor}
+fi
+
+export LC_ALL=C.UTF-8 # sed, awk and the greps fold case in UTF-8 like txtshade
+termA=timeout termB=réseau
+colour_on=$'\e[0;96;40m' colour_off=$'\e[0m'
+
+# run NAME INPUT COMMAND...: runs COMMAND `runs` times with INPUT as standard
+# input and the output in a file; sets wall, user, sys (seconds), rss (KiB).
+have_time=false
+[ -x /usr/bin/time ] && have_time=true
+run() {
+  local name=$1 input=$2
+  shift 2
+  local i times="$work/times.txt"
+  : >"$times"
+  for ((i = 0; i < runs; i++)); do
+    if $have_time; then
+      /usr/bin/time -f '%e %U %S %M' -a -o "$times" "$@" <"$input" >"$work/out.$name" ||
+        die "$name failed"
+    else
+      # Without GNU time: the shell's own clock, and no peak memory.
+      local TIMEFORMAT='%R %U %S ?'
+      { time "$@" <"$input" >"$work/out.$name" 2>/dev/null; } 2>>"$times" || die "$name failed"
+    fi
+  done
+  read -r wall user sys rss < <(sort -n "$times" | awk '{ row[NR] = $0 } END { print row[int((NR + 1) / 2)] }')
+}
+
+fmt_rss() { [ "$1" = "?" ] && echo "?" || awk -v k="$1" 'BEGIN { printf "%.1f MB", k / 1024 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf (b > 0 ? "%.2f" : "-"), (b > 0 ? a / b : 0) }'; }
+row() { printf '%-34s %8s %8s %8s %10s %7s\n' "$@" | tee -a "$report"; }
+
+machine() {
+  say "machine: $(uname -sr), $(nproc) cores, $(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo), $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)"
+  say "load before the run: $(cut -d' ' -f1-3 /proc/loadavg)   date: $(date -u '+%F %H:%M UTC')"
+  say "txtshade: $txtshade ($(cd "$root" && git describe --always --dirty 2>/dev/null || echo '?'))"
+}
+
+# ---------------------------------------------------------------------------
+# Side by side on one corpus.
+data="$work/corpus.txt"
+"$corpus" --size "$size" >"$data"
+bytes=$(wc -c <"$data")
+say "txtSHADE throughput benchmark ($mode): corpus $bytes bytes, CR LF, $(wc -l <"$data") lines, terms \"$termA\" \"$termB\", median of $runs runs, output to files"
+machine
+say ""
+row "command" "wall s" "user s" "sys s" "peak RSS" "ratio"
+
+declare -A walls
+measure() {
+  local name=$1 label=$2
+  shift 2
+  run "$name" "$data" "$@"
+  walls[$name]=$wall
+  row "$label" "$wall" "$user" "$sys" "$(fmt_rss "$rss")" "$(ratio "$wall" "${walls[txtshade]:-$wall}")"
+}
+
+measure txtshade "txtshade A B" "$txtshade" "$termA" "$termB"
+shade_user=$user shade_sys=$sys
+measure txtshade_log "txtshade A B /L:log" "$txtshade" "$termA" "$termB" "/L:$work/match.log"
+measure floor "I/O floor (128-byte read/write)" "$floor"
+measure sed "sed, both terms coloured" sed "/$termA/I{/$termB/I{s/^.*\$/\\x1b[0;96;40m&\\x1b[0m/}}"
+command -v gawk >/dev/null &&
+  measure awk "gawk, both terms coloured" gawk -v on="$colour_on" -v off="$colour_off" \
+    "BEGIN { IGNORECASE = 1 } /$termA/ && /$termB/ { print on \$0 off; next } 1"
+command -v rg >/dev/null &&
+  measure rg "rg --passthru -i (term A only)" rg --passthru -i --color=always "$termA"
+command -v ugrep >/dev/null &&
+  measure ugrep "ugrep --passthru -i --bool 'A B'" ugrep --passthru -i --color=always --bool "$termA $termB"
+
+say ""
+# The checks: txtshade copies a CR LF corpus unchanged, as the floor does, and
+# marks the lines that sed and awk colour.
+cmp -s "$work/out.txtshade" "$work/out.floor" || die "txtshade's output differs from the floor's"
+cmp -s "$work/out.txtshade" "$data" || die "txtshade's output differs from its input"
+logged=$(wc -l <"$work/match.log")
+[ "$logged" -gt 0 ] || die "no line matched both terms"
+for tool in sed awk; do
+  [ -f "$work/out.$tool" ] || continue
+  coloured=$(grep -c -F "$colour_on" "$work/out.$tool" || true)
+  [ "$coloured" = "$logged" ] || die "$tool coloured $coloured lines, txtshade logged $logged"
+done
+say "checks: txtshade's output equals the floor's and its input byte for byte; $logged lines hold both terms (txtshade's log, sed and awk agree)"
+
+[ "$mode" = smoke ] && { echo "smoke run passed (times not judged on a tiny corpus)"; exit 0; }
+floor_ratio=$(ratio "${walls[txtshade]}" "${walls[floor]}")
+say "goal 1: txtshade wall / floor wall = $floor_ratio (goal: at most 1.15) -> $(awk -v r="$floor_ratio" 'BEGIN { print (r <= 1.15 ? "met" : "MISSED") }')"
+say "goal 2: txtshade user / sys CPU = $shade_user / $shade_sys = $(ratio "$shade_user" "$shade_sys") (goal: at most 0.33) -> $(awk -v u="$shade_user" -v s="$shade_sys" 'BEGIN { print (u * 3 <= s ? "met" : "MISSED") }')"
+
+# ---------------------------------------------------------------------------
+# Linearity: doubling a dimension may at most double txtshade's time. Each row
+# shows its time over the previous row's, and that over the growth factor.
+linear_table() {
+  # linear_table TITLE, then rows read from stdin: "LABEL|FACTOR|INPUT|ARGS..."
+  say ""
+  say "$1"
+  local format='%-30s %8s %8s %8s %10s %7s %7s %8s\n'
+  # shellcheck disable=SC2059
+  printf "$format" "row" "wall s" "user s" "sys s" "peak RSS" "x prev" "growth" "verdict" | tee -a "$report"
+  local label factor input args previous="" step verdict
+  while IFS='|' read -r label factor input args; do
+    read -r -a args <<<"$args" # the terms hold no blanks
+    run linear "$input" "$txtshade" "${args[@]}"
+    step=- verdict=-
+    if [ -n "$previous" ]; then
+      step=$(ratio "$wall" "$previous")
+      # 10% above the growth factor is allowed for the noise of a shared machine.
+      verdict=$(awk -v s="$step" -v f="$factor" 'BEGIN { print (s <= f * 1.1 ? "ok" : "TOO SLOW") }')
+    fi
+    # shellcheck disable=SC2059
+    printf "$format" "$label" "$wall" "$user" "$sys" "$(fmt_rss "$rss")" "$step" "$factor" "$verdict" |
+      tee -a "$report"
+    previous=$wall
+    rm -f "$work/out.linear"
+  done
+}
+
+if [ "$mode" = full ]; then
+  # Input size: 25 to 200 MB of the same kind of corpus.
+  for s in 25 50 100 200; do "$corpus" --size ${s}M >"$work/size$s.txt"; done
+  linear_table "input size (two terms; growth = input factor, x prev should be about that)" <<EOF
+25 MB|-|$work/size25.txt|$termA $termB
+50 MB|2|$work/size50.txt|$termA $termB
+100 MB|2|$work/size100.txt|$termA $termB
+200 MB|2|$work/size200.txt|$termA $termB
+EOF
+  rm -f "$work"/size{25,50,100,200}.txt
+
+  # Line length at a fixed total size: the time should not grow at all.
+  lengths="0 1k 8k 64k 512k 4M 32M"
+  for l in $lengths; do "$corpus" --size "$size" --line-length "$l" >"$work/line$l.txt"; done
+  "$corpus" --size "$size" --one-line >"$work/lineone.txt"
+  {
+    growth=-
+    for l in $lengths; do
+      label="lines of ${l}B"
+      [ "$l" = 0 ] && label="one record a line (~150 B)"
+      echo "$label|$growth|$work/line$l.txt|$termA $termB"
+      growth=8
+    done
+    echo "one line of $size|$(ratio "$bytes" 33554432)|$work/lineone.txt|$termA $termB"
+  } | linear_table "line length ($size in all; growth = line length factor, x prev should stay near 1)"
+  for l in $lengths one; do rm -f "$work/line$l.txt"; done
+
+  # Term length, in the worst case for a naive search: lines of "a" and a
+  # term of a's ending in "b", which matches almost everywhere and nowhere.
+  awk 'BEGIN { s = sprintf("%4094s", ""); gsub(/ /, "a", s); for (i = 0; i < 1024; i++) printf "%s\r\n", s }' >"$work/a4k.txt"
+  for ((i = 0; i < $(($(wc -c <"$data") / 4194304)); i++)); do cat "$work/a4k.txt"; done >"$work/aaa.txt"
+  rm -f "$work/a4k.txt"
+  {
+    growth=-
+    for n in 8 16 32 64 128 256 512 1024; do
+      term=$(awk -v n=$n 'BEGIN { s = sprintf("%" (n - 1) "s", ""); gsub(/ /, "a", s); print s "b" }')
+      echo "term a..ab of $n bytes|$growth|$work/aaa.txt|$term"
+      growth=2
+    done
+  } | linear_table "term length (lines of 4094 a's, term of a's then b; growth = term length factor)"
+  rm -f "$work/aaa.txt"
+
+  # Number of terms, each found in every line so that every one is searched.
+  terms=(took= req=0x pid= host=srv- 2026- ms "[" "]")
+  {
+    echo "1 term|-|$data|${terms[0]}"
+    echo "2 terms|2|$data|${terms[*]:0:2}"
+    echo "4 terms|2|$data|${terms[*]:0:4}"
+    echo "8 terms|2|$data|${terms[*]:0:8}"
+    echo "16 terms (the 8 twice)|2|$data|${terms[*]} ${terms[*]}"
+  } | linear_table "number of terms (all found in every line; growth = term count factor)"
+fi
+
+# ---------------------------------------------------------------------------
+# The Windows build under wine: ratios only, as wine adds its own cost.
+if $wine; then
+  say ""
+  say "Windows build under wine ($winbuild): ratios to the Windows txtshade"
+  for exe in txtshade.exe bench/txtshade_iofloor.exe; do
+    [ -f "$winbuild/$exe" ] || die "$winbuild/$exe is missing; build the Windows target first"
+  done
+  export WINEDEBUG=-all
+  wine "$winbuild/txtshade.exe" x </dev/null >/dev/null 2>&1 || true # start wine's server once
+  row "command" "wall s" "user s" "sys s" "peak RSS" "ratio"
+  unset 'walls[txtshade]'
+  measure wtxtshade "wine txtshade.exe A B" wine "$winbuild/txtshade.exe" "$termA" "$termB"
+  walls[txtshade]=${walls[wtxtshade]}
+  measure wfloor "wine I/O floor .exe" wine "$winbuild/bench/txtshade_iofloor.exe"
+  measure wnative "native txtshade (same input)" "$txtshade" "$termA" "$termB"
+  cmp -s "$work/out.wtxtshade" "$data" || say "note: the Windows build's output differs from its input"
+  say "wine's own overhead: the floor .exe under wine over the native floor: $(ratio "${walls[wfloor]}" "${walls[floor]}")"
+fi
+rm -f "$work"/out.* "$work/times.txt"
+say ""
+say "report kept in $report"
