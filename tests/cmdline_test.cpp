@@ -22,16 +22,18 @@ TEST(SplitCommandLine, SeparatorsQuotesAndPairs) {
       {"   ", {}},
       {"txtshade .exe", {"txtshade", ".exe"}},
       {"  txtshade   a  \t b\r\nc ", {"txtshade", "a", "b", "c"}},
-      {"t a\x01\x1f" "b", {"t", "a", "b"}},  // every byte from 1 to 32 separates
+      {"t a\x01\x1f"
+       "b",
+       {"t", "a", "b"}},  // every byte from 1 to 32 separates
       {"t \x7f\xff\xa0", {"t", "\x7f\xff\xa0"}},
       {"t /l:\"KB Août.txt\"", {"t", "/l:KB Août.txt"}},
       {"t \"a b\"c\" d\"", {"t", "a bc d"}},
-      {"t a \"\" b", {"t", "a", "b"}},            // a pair alone gives nothing
-      {"t a \"\"\"\" \"\"b", {"t", "a", "b"}},    // nor do several
-      {"t \"\"\"x y\"", {"t", "x y"}},            // a pair, then a quoted stretch
-      {"t a\"\"b", {"t", "ab"}},                  // inside a parameter: an empty stretch
+      {"t a \"\" b", {"t", "a", "b"}},          // a pair alone gives nothing
+      {"t a \"\"\"\" \"\"b", {"t", "a", "b"}},  // nor do several
+      {"t \"\"\"x y\"", {"t", "x y"}},          // a pair, then a quoted stretch
+      {"t a\"\"b", {"t", "ab"}},                // inside a parameter: an empty stretch
       {"t \"never closed  \t x", {"t", "never closed  \t x"}},
-      {"t x \"", {"t", "x"}},                     // a lone quote at the end: no parameter
+      {"t x \"", {"t", "x"}},  // a lone quote at the end: no parameter
       {"\"C:\\Program Files\\txtshade.exe\" a", {"C:\\Program Files\\txtshade.exe", "a"}},
   };
   for (const SplitCase& c : cases)

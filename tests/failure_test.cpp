@@ -50,17 +50,23 @@ TEST(FormatFailureReport, CutAt1023Characters) {
 }
 
 std::string Trace;
-void Body() { Trace += "body "; }
+void Body() {
+  Trace += "body ";
+}
 void FailingBody() {
   Trace += "body ";
   throw EConvertError("first");
 }
-void Cleanup() { Trace += "cleanup "; }
+void Cleanup() {
+  Trace += "cleanup ";
+}
 void FailingCleanup() {
   Trace += "cleanup ";
   throw EInOutError(103, nullptr);
 }
-void Inner() { TryFinally(FailingBody, FailingCleanup); }
+void Inner() {
+  TryFinally(FailingBody, FailingCleanup);
+}
 
 TEST(TryFinally, TheCleanupRunsOnEveryWayOut) {
   Trace.clear();
@@ -81,7 +87,9 @@ void FailWithIoError() {
   InOutResult = 232;
   IOCheck();
 }
-void RunOutOfMemory() { throw std::bad_alloc(); }
+void RunOutOfMemory() {
+  throw std::bad_alloc();
+}
 
 TEST(RunProgram, ExitStatusAndOneReportOnStandardError) {
   testing::internal::CaptureStderr();

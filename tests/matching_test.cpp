@@ -19,13 +19,13 @@ struct PositionCase {
 
 TEST(SubstringPosition, FindsTheFirstOccurrenceCountedFromOne) {
   const PositionCase cases[] = {
-      {"", "abc", 0},        // an empty term is never found
-      {"a", "", 0},          // nor anything in an empty text
-      {"abcd", "abc", 0},    // a term longer than the text
-      {"abc", "abc", 1},     {"c", "abc", 3},        {"bc", "abcbc", 2},
+      {"", "abc", 0},      // an empty term is never found
+      {"a", "", 0},        // nor anything in an empty text
+      {"abcd", "abc", 0},  // a term longer than the text
+      {"abc", "abc", 1},      {"c", "abc", 3},      {"bc", "abcbc", 2},
       {"/C:", "ABC/C:3", 4},  {"ABA", "XABABA", 2},  // overlapping candidates
-      {"\0B"s, "A\0\0B"s, 3},  // zero bytes are ordinary bytes
-      {"X", "\0\0\0"s, 0},     {"ÉTÉ", "L'ÉTÉ", 3},
+      {"\0B"s, "A\0\0B"s, 3},                        // zero bytes are ordinary bytes
+      {"X", "\0\0\0"s, 0},    {"ÉTÉ", "L'ÉTÉ", 3},
   };
   for (const PositionCase& c : cases)
     EXPECT_EQ(SubstringPosition(c.term, c.text), c.expected) << c.term << " in " << c.text;

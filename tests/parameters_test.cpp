@@ -65,8 +65,8 @@ TEST_F(ParseParametersTest, NothingToSearchForShowsTheUsage) {
   EXPECT_FALSE(ParseParameters(std::vector<std::string>{}));
   EXPECT_FALSE(ParseParameters({"/?"}));
   EXPECT_FALSE(ParseParameters({"a", "b/?c", "d"}));  // also inside a longer parameter
-  EXPECT_FALSE(ParseParameters({"/C:12"}));            // options alone
-  EXPECT_EQ(HighlightColour, 12);                      // which have had their effect
+  EXPECT_FALSE(ParseParameters({"/C:12"}));           // options alone
+  EXPECT_EQ(HighlightColour, 12);                     // which have had their effect
 }
 
 TEST_F(ParseParametersTest, ScanStopsAtTheHelpMark) {
@@ -76,9 +76,9 @@ TEST_F(ParseParametersTest, ScanStopsAtTheHelpMark) {
 
 TEST_F(ParseParametersTest, ColourValues) {
   const std::pair<const char*, std::int32_t> cases[] = {
-      {"/C:$F", 15}, {"/c:x0f", 15}, {"/C:0XF", 15}, {"/C:012", 12}, {"/C:+7", 7},
-      {"/C:16", 11}, {"/C:-1", 11},  {"/C:1.5", 11}, {"/C:x", 11},   {"/C:", 11},
-      {"/C:2147483648", 11},         {"abc/c:3", 3},  {"/C:0", 0},
+      {"/C:$F", 15},         {"/c:x0f", 15}, {"/C:0XF", 15}, {"/C:012", 12}, {"/C:+7", 7},
+      {"/C:16", 11},         {"/C:-1", 11},  {"/C:1.5", 11}, {"/C:x", 11},   {"/C:", 11},
+      {"/C:2147483648", 11}, {"abc/c:3", 3}, {"/C:0", 0},
   };
   for (const auto& [option, colour] : cases) {
     HighlightColour = DefaultHighlightColour;

@@ -25,10 +25,10 @@ TEST(AnsiUpperCase, Utf8LettersOfTheSameLength) {
       {"ł ő ı ſ", "Ł Ő ı ſ"},
       {"αβγ ς ά ώ", "ΑΒΓ Σ Ά Ώ"},
       {"привет ёж", "ПРИВЕТ ЁЖ"},
-      {"\xC3", "\xC3"},           // a lead byte at the end
-      {"\xC3(a", "\xC3(A"},       // a lead byte without continuation
-      {"\xA9\xE9", "\xA9\xE9"},   // continuation and Latin-1 bytes: not UTF-8
-      {"€ x", "€ X"},             // three-byte characters pass whole
+      {"\xC3", "\xC3"},          // a lead byte at the end
+      {"\xC3(a", "\xC3(A"},      // a lead byte without continuation
+      {"\xA9\xE9", "\xA9\xE9"},  // continuation and Latin-1 bytes: not UTF-8
+      {"€ x", "€ X"},            // three-byte characters pass whole
       {"\xF0\x9F\x98\x80z", "\xF0\x9F\x98\x80Z"},
   };
   for (const auto& [text, upper] : cases) {
@@ -67,10 +67,10 @@ TEST(PosixConsole, ColoursAreSgrSequencesOnATerminalOnly) {
   ASSERT_TRUE(os::GetConsoleScreenBufferInfo(terminal.Slave(), &saved));
 
   const std::pair<std::uint16_t, std::string> cases[] = {
-      {11, "\x1b[0;96;40m"},   // intense cyan on black
-      {12, "\x1b[0;91;40m"},   // intense red
-      {1, "\x1b[0;34;40m"},    // blue
-      {6, "\x1b[0;33;40m"},    // brown: red and green
+      {11, "\x1b[0;96;40m"},     // intense cyan on black
+      {12, "\x1b[0;91;40m"},     // intense red
+      {1, "\x1b[0;34;40m"},      // blue
+      {6, "\x1b[0;33;40m"},      // brown: red and green
       {0xF0, "\x1b[0;30;107m"},  // black on intense white
   };
   for (const auto& [attributes, sequence] : cases) {

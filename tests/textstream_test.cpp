@@ -88,12 +88,19 @@ TEST(TextStreamInput, LineRulesWhateverTheReadResults) {
       {"CR at the very end", {"a\r"}, {"a"}},
       {"CR at the end of a read, then a byte", {"a\r", "b"}, {"ab"}},
       {"26 ends the input", {"x\ny\n\x1az\n"}, {"x", "y"}},
-      {"26 inside the third line", {"1\n2\nthr\x1a" "ee\n"}, {"1", "2", "thr"}},
+      {"26 inside the third line",
+       {"1\n2\nthr\x1a"
+        "ee\n"},
+       {"1", "2", "thr"}},
       {"26 after a lone CR", {"a\r\x1a"}, {"a"}},
-      {"26 first", {"\x1a" "abc"}, {}},
+      {"26 first",
+       {"\x1a"
+        "abc"},
+       {}},
       {"zero bytes kept", {"a\0b\n\0\n"s}, {"a\0b"s, "\0"s}},
-      {"a 300-byte line in three reads", {long300.substr(0, 128), long300.substr(128, 128),
-                                          long300.substr(256) + "\r\n"}, {long300}},
+      {"a 300-byte line in three reads",
+       {long300.substr(0, 128), long300.substr(128, 128), long300.substr(256) + "\r\n"},
+       {long300}},
       {"one byte at a time", {"a", "\r", "\n", "b", "\r", "c"}, {"a", "bc"}},
   };
   for (const ReadCase& c : cases) {
@@ -109,7 +116,9 @@ TEST(TextStreamInput, LineRulesWhateverTheReadResults) {
 
 TEST(TextStreamInput, NothingIsReadAfterByte26) {
   PacketPair pair;
-  pair.Send("one\ntw\x1a" "o\n");
+  pair.Send(
+      "one\ntw\x1a"
+      "o\n");
   pair.Send("three\n");
   pair.Send("four\n");
   TextStream stream = InputOn(pair.ends[0]);
