@@ -8,15 +8,15 @@
 #                                 and that txtshade copies a CR LF corpus byte for byte
 # Options:
 #   --size BYTES   corpus size (k, M, G suffixes; 100M)
-#   --runs N       runs of each side-by-side row (5); the linearity rows get 3
+#   --runs N       runs of each side-by-side row (5); linearity and wine rows get 3
 #   --work DIR     where corpora and outputs go (build/bench-data)
 #   --txtshade BIN --corpus BIN --floor BIN   use these binaries instead of building
 #   --wine         also run the Windows build (cross-built with mingw-w64) under wine
 #   --win-build DIR  its build folder (build/windows; configured and built when missing)
 #
-# Each figure is the median of the runs (by wall time; in the linearity tables
-# by CPU time); "ratio" is a row's wall time over txtshade's. The report is
-# printed and kept in WORK/report.txt.
+# Each figure is the median of the runs by wall time (in the linearity tables:
+# the run with the least CPU time); "ratio" is a row's wall time over
+# txtshade's. The report is printed and kept in WORK/report.txt.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -71,9 +71,9 @@ colour_on=$'\e[0;96;40m' colour_off=$'\e[0m'
 
 # run NAME INPUT COMMAND...: runs COMMAND `runs` times with INPUT as standard
 # input and the output in a file; sets wall, user, sys, cpu (user + sys, in
-# seconds) and rss (KiB) of the median run, by wall time or, when median_by
-# is cpu, by CPU time.
-median_by=wall
+# seconds) and rss (KiB) of the median run by wall time or, when pick is
+# least-cpu, of the run with the least CPU time.
+pick=median-wall
 have_time=false
 [ -x /usr/bin/time ] && have_time=true
 run() {
@@ -91,10 +91,10 @@ run() {
       { time "$@" <"$input" >"$work/out.$name" 2>/dev/null; } 2>>"$times" || die "$name failed"
     fi
   done
-  local key=1
-  [ "$median_by" = cpu ] && key=5
+  local key=1 which='int((NR + 1) / 2)'
+  [ "$pick" = least-cpu ] && key=5 which=1
   read -r wall user sys rss cpu < <(awk '{ printf "%s %s %s %s %.2f\n", $1, $2, $3, $4, $2 + $3 }' "$times" |
-    sort -n -k$key | awk '{ row[NR] = $0 } END { print row[int((NR + 1) / 2)] }')
+    sort -n -k$key | awk "{ row[NR] = \$0 } END { print row[$which] }")
 }
 
 fmt_rss() { [ "$1" = "?" ] && echo "?" || awk -v k="$1" 'BEGIN { printf "%.1f MB", k / 1024 }'; }
@@ -112,7 +112,7 @@ machine() {
 data="$work/corpus.txt"
 "$corpus" --size "$size" >"$data"
 bytes=$(wc -c <"$data")
-say "txtSHADE throughput benchmark ($mode): corpus $bytes bytes, CR LF, $(wc -l <"$data") lines, terms \"$termA\" \"$termB\", median of $runs runs, output to files"
+say "txtSHADE throughput benchmark ($mode): corpus $bytes bytes, CR LF, $(wc -l <"$data") lines, terms \"$termA\" \"$termB\", median of $runs runs (linearity rows: least CPU time of $linear_runs), output to files"
 machine
 say ""
 row "command" "wall s" "user s" "sys s" "cpu s" "peak RSS" "ratio"
@@ -165,8 +165,9 @@ say "         txtshade's user time above the floor's / its sys time = $(awk -v u
 
 # ---------------------------------------------------------------------------
 # Linearity: doubling a dimension may at most double txtshade's time. Each row
-# shows its CPU time (user + sys, which other load on the machine disturbs
-# less than the wall time) over the previous row's, beside the growth factor.
+# is the run with the least CPU time (user + sys: other load on a shared
+# machine only ever adds to it, and adds less than to the wall time), and
+# compares that with the previous row's, beside the growth factor.
 linear_table() {
   # linear_table TITLE, then rows read from stdin: "LABEL|FACTOR|INPUT|ARGS..."
   say ""
@@ -178,7 +179,7 @@ linear_table() {
   local label factor input args previous="" step verdict
   while IFS='|' read -r label factor input args; do
     read -r -a args <<<"$args" # the terms hold no blanks
-    median_by=cpu runs=$linear_runs run linear "$input" "$txtshade" "${args[@]}"
+    pick=least-cpu runs=$linear_runs run linear "$input" "$txtshade" "${args[@]}"
     step=- verdict=-
     if [ -n "$previous" ]; then
       step=$(ratio "$cpu" "$previous")
@@ -194,15 +195,15 @@ linear_table() {
 }
 
 if [ "$mode" = full ]; then
-  # Input size: 25 to 200 MB of the same kind of corpus.
-  for s in 25 50 100 200; do "$corpus" --size ${s}M >"$work/size$s.txt"; done
+  # Input size: 50 to 400 MB of the same kind of corpus.
+  for s in 50 100 200 400; do "$corpus" --size ${s}M >"$work/size$s.txt"; done
   linear_table "input size (two terms; x prev: CPU time over the previous row's; growth: input factor)" <<EOF
-25 MB|-|$work/size25.txt|$termA $termB
-50 MB|2|$work/size50.txt|$termA $termB
+50 MB|-|$work/size50.txt|$termA $termB
 100 MB|2|$work/size100.txt|$termA $termB
 200 MB|2|$work/size200.txt|$termA $termB
+400 MB|2|$work/size400.txt|$termA $termB
 EOF
-  rm -f "$work"/size{25,50,100,200}.txt
+  rm -f "$work"/size{50,100,200,400}.txt
 
   # Line length at a fixed total size: the time should not grow at all.
   lengths="0 1k 8k 64k 512k 4M 32M"
@@ -216,12 +217,12 @@ EOF
       echo "$label|$growth|$work/line$l.txt|$termA $termB"
       growth=8
     done
-    echo "one line of $size|$(ratio "$bytes" 33554432)|$work/lineone.txt|$termA $termB"
+    echo "one line of $size|$(awk -v b="$bytes" 'BEGIN { printf "%.2f", b < 33554432 ? 1 : b / 33554432 }')|$work/lineone.txt|$termA $termB"
   } | linear_table "line length ($size in all; growth: line length factor; x prev should stay near 1)"
   for l in $lengths one; do rm -f "$work/line$l.txt"; done
 
   # Term length, in the worst case for a naive search: lines of "a" and a
-  # term of a's ending in "b", which matches almost everywhere and nowhere.
+  # term of a's ending in "b": every proper prefix of it occurs everywhere, the whole nowhere.
   awk 'BEGIN { s = sprintf("%4094s", ""); gsub(/ /, "a", s); for (i = 0; i < 1024; i++) printf "%s\r\n", s }' >"$work/a4k.txt"
   for ((i = 0; i < $(($(wc -c <"$data") / 4194304)); i++)); do cat "$work/a4k.txt"; done >"$work/aaa.txt"
   rm -f "$work/a4k.txt"
@@ -264,7 +265,7 @@ if $wine; then
   say "Windows build under wine ($winbuild), same corpus: wall-time ratios only"
   say "(wine's server does part of the work in a process of its own, so the CPU figures are partial)"
   row "command" "wall s" "user s" "sys s" "cpu s" "peak RSS" "ratio"
-  baseline=wtxtshade
+  baseline=wtxtshade runs=$linear_runs
   measure wtxtshade "wine txtshade.exe A B" wine "$winbuild/txtshade.exe" "$termA" "$termB"
   measure wfloor "wine I/O floor .exe" wine "$winbuild/bench/txtshade_iofloor.exe"
   cmp -s "$work/out.wtxtshade" "$data" || die "the Windows build's output differs from its input"
