@@ -69,37 +69,89 @@ export LC_ALL=C.UTF-8 # sed, awk and the greps fold case in UTF-8 like txtshade
 termA=timeout termB=réseau
 colour_on=$'\e[0;96;40m' colour_off=$'\e[0m'
 
-# run NAME INPUT COMMAND...: runs COMMAND `runs` times with INPUT as standard
-# input and the output in a file; sets wall, user, sys, cpu (user + sys, in
-# seconds) and rss (KiB) of the median run by wall time or, when pick is
-# least-cpu, of the run with the least CPU time.
-pick=median-wall
+# ---------------------------------------------------------------------------
+# Timing. A table's rows are run in turn, one run of each per round, so that
+# load that comes and goes on a shared machine falls on all of them alike.
+
 have_time=false
 [ -x /usr/bin/time ] && have_time=true
-run() {
-  local name=$1 input=$2
-  shift 2
-  local i times="$work/times.txt"
-  : >"$times"
-  for ((i = 0; i < runs; i++)); do
-    if $have_time; then
-      /usr/bin/time -f '%e %U %S %M' -a -o "$times" "$@" <"$input" >"$work/out.$name" ||
-        die "$name failed"
-    else
-      # Without GNU time: the shell's own clock, and no peak memory.
-      local TIMEFORMAT='%R %U %S ?'
-      { time "$@" <"$input" >"$work/out.$name" 2>/dev/null; } 2>>"$times" || die "$name failed"
-    fi
-  done
-  local key=1 which='int((NR + 1) / 2)'
-  [ "$pick" = least-cpu ] && key=5 which=1
-  read -r wall user sys rss cpu < <(awk '{ printf "%s %s %s %s %.2f\n", $1, $2, $3, $4, $2 + $3 }' "$times" |
-    sort -n -k$key | awk "{ row[NR] = \$0 } END { print row[$which] }")
+rows=()
+declare -A row_label row_input
+
+# add NAME INPUT LABEL COMMAND...: a row of the next table.
+add() {
+  local name=$1 input=$2 label=$3
+  shift 3
+  rows+=("$name")
+  row_label[$name]=$label row_input[$name]=$input
+  declare -g -a "cmd_$name"
+  local -n command="cmd_$name"
+  command=("$@")
+  : >"$work/times.$name"
 }
 
-fmt_rss() { [ "$1" = "?" ] && echo "?" || awk -v k="$1" 'BEGIN { printf "%.1f MB", k / 1024 }'; }
+# One run of a row: standard input from its input, output to a file.
+run_row() {
+  local name=$1
+  # shellcheck disable=SC2178 # a reference to the row's command array
+  local -n command="cmd_$name"
+  if $have_time; then
+    /usr/bin/time -f '%e %U %S %M' -a -o "$work/times.$name" "${command[@]}" \
+      <"${row_input[$name]}" >"$work/out.$name" || die "${row_label[$name]} failed"
+  else
+    # Without GNU time: the shell's own clock, and no peak memory.
+    local TIMEFORMAT='%R %U %S ?'
+    { time "${command[@]}" <"${row_input[$name]}" >"$work/out.$name" 2>/dev/null; } \
+      2>>"$work/times.$name" || die "${row_label[$name]} failed"
+  fi
+}
+
+# rounds N: N runs of every row added since the last table.
+rounds() {
+  local round name
+  for ((round = 0; round < $1; round++)); do
+    for name in "${rows[@]}"; do run_row "$name"; done
+  done
+}
+
+# pick NAME median-wall|least-cpu: sets wall, user, sys, cpu (user + sys, in
+# seconds) and rss (KiB) from the median run by wall time, or from the run
+# with the least CPU time.
+pick() {
+  local key=1 which='int((NR + 1) / 2)'
+  [ "$2" = least-cpu ] && key=5 which=1
+  read -r wall user sys rss cpu < <(
+    awk '{ printf "%s %s %s %s %.2f\n", $1, $2, $3, $4, $2 + $3 }' "$work/times.$1" |
+      sort -n -k$key | awk "{ row[NR] = \$0 } END { print row[$which] }")
+}
+
+# ends a table: forgets its rows and their outputs.
+clear_rows() {
+  local name
+  for name in "${rows[@]}"; do rm -f "$work/out.$name" "$work/times.$name"; done
+  rows=()
+}
+
+fmt_rss() { if [ "$1" = "?" ]; then echo "?"; else awk -v k="$1" 'BEGIN { printf "%.1f MB", k / 1024 }'; fi; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf (b > 0 ? "%.2f" : "-"), (b > 0 ? a / b : 0) }'; }
 row() { printf '%-34s %8s %8s %8s %8s %10s %7s\n' "$@" | tee -a "$report"; }
+
+# side_by_side BASELINE: the table of the rows added, each from its median
+# run, with its wall time over the baseline row's; fills walls, cpus, users
+# and systems.
+declare -A walls cpus users systems
+side_by_side() {
+  local name
+  row "command" "wall s" "user s" "sys s" "cpu s" "peak RSS" "ratio"
+  pick "$1" median-wall
+  walls[$1]=$wall
+  for name in "${rows[@]}"; do
+    pick "$name" median-wall
+    walls[$name]=$wall cpus[$name]=$cpu users[$name]=$user systems[$name]=$sys
+    row "${row_label[$name]}" "$wall" "$user" "$sys" "$cpu" "$(fmt_rss "$rss")" \
+      "$(ratio "$wall" "${walls[$1]}")"
+  done
+}
 
 machine() {
   say "machine: $(uname -sr), $(nproc) cores, $(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo), $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)"
@@ -112,34 +164,25 @@ machine() {
 data="$work/corpus.txt"
 "$corpus" --size "$size" >"$data"
 bytes=$(wc -c <"$data")
-say "txtSHADE throughput benchmark ($mode): corpus $bytes bytes, CR LF, $(wc -l <"$data") lines, terms \"$termA\" \"$termB\", median of $runs runs (linearity rows: least CPU time of $linear_runs), output to files"
+say "txtSHADE throughput benchmark ($mode): corpus $bytes bytes, CR LF, $(wc -l <"$data") lines,"
+say "terms \"$termA\" \"$termB\"; median of $runs runs taken in turn (linearity rows: least CPU time of $linear_runs); output to files"
 machine
 say ""
-row "command" "wall s" "user s" "sys s" "cpu s" "peak RSS" "ratio"
 
-declare -A walls cpus
-baseline=txtshade # the row that the ratios compare with
-measure() {
-  local name=$1 label=$2
-  shift 2
-  run "$name" "$data" "$@"
-  walls[$name]=$wall cpus[$name]=$cpu
-  row "$label" "$wall" "$user" "$sys" "$cpu" "$(fmt_rss "$rss")" "$(ratio "$wall" "${walls[$baseline]:-$wall}")"
-}
-
-measure txtshade "txtshade A B" "$txtshade" "$termA" "$termB"
-shade_user=$user shade_sys=$sys
-measure txtshade_log "txtshade A B /L:log" "$txtshade" "$termA" "$termB" "/L:$work/match.log"
-measure floor "I/O floor (128-byte read/write)" "$floor"
-floor_user=$user floor_sys=$sys
-measure sed "sed, both terms coloured" sed "/$termA/I{/$termB/I{s/^.*\$/\\x1b[0;96;40m&\\x1b[0m/}}"
+add txtshade "$data" "txtshade A B" "$txtshade" "$termA" "$termB"
+add txtshade_log "$data" "txtshade A B /L:log" "$txtshade" "$termA" "$termB" "/L:$work/match.log"
+add floor "$data" "I/O floor (128-byte read/write)" "$floor"
+add sed "$data" "sed, both terms coloured" sed "/$termA/I{/$termB/I{s/^.*\$/\\x1b[0;96;40m&\\x1b[0m/}}"
 command -v gawk >/dev/null &&
-  measure awk "gawk, both terms coloured" gawk -v on="$colour_on" -v off="$colour_off" \
+  add awk "$data" "gawk, both terms coloured" gawk -v on="$colour_on" -v off="$colour_off" \
     "BEGIN { IGNORECASE = 1 } /$termA/ && /$termB/ { print on \$0 off; next } 1"
 command -v rg >/dev/null &&
-  measure rg "rg --passthru -i (term A only)" rg --passthru -i --color=always "$termA"
+  add rg "$data" "rg --passthru -i (term A only)" rg --passthru -i --color=always "$termA"
 command -v ugrep >/dev/null &&
-  measure ugrep "ugrep --passthru -i --bool 'A B'" ugrep --passthru -i --color=always --bool "$termA $termB"
+  add ugrep "$data" "ugrep --passthru -i --bool 'A B'" \
+    ugrep --passthru -i --color=always --bool "$termA $termB"
+rounds "$runs"
+side_by_side txtshade
 
 say ""
 # The checks: txtshade copies a CR LF corpus unchanged, as the floor does, and
@@ -154,9 +197,13 @@ for tool in sed awk; do
   [ "$coloured" = "$logged" ] || die "$tool coloured $coloured lines, txtshade logged $logged"
 done
 say "checks: txtshade's output equals the floor's and its input byte for byte; $logged lines hold both terms (txtshade's log, sed and awk agree)"
+clear_rows
+rm -f "$work/match.log"
 
 [ "$mode" = smoke ] && { echo "smoke run passed (times not judged on a tiny corpus)"; exit 0; }
 floor_ratio=$(ratio "${walls[txtshade]}" "${walls[floor]}")
+shade_user=${users[txtshade]} shade_sys=${systems[txtshade]}
+floor_user=${users[floor]} floor_sys=${systems[floor]}
 say "goal 1: txtshade wall / floor wall = $floor_ratio (goal: at most 1.15) -> $(awk -v r="$floor_ratio" 'BEGIN { print (r <= 1.15 ? "met" : "MISSED") }')"
 say "        (CPU time, user + sys: txtshade / floor = $(ratio "${cpus[txtshade]}" "${cpus[floor]}"))"
 say "goal 2: txtshade user / sys CPU = $shade_user / $shade_sys = $(ratio "$shade_user" "$shade_sys") (goal: at most 0.33) -> $(awk -v u="$shade_user" -v s="$shade_sys" 'BEGIN { print (u * 3 <= s ? "met" : "MISSED") }')"
@@ -173,25 +220,32 @@ linear_table() {
   say ""
   say "$1"
   local format='%-30s %8s %8s %8s %8s %10s %7s %7s %8s\n'
+  local label input args n=0 name previous="" step verdict
+  local -A factors
+  while IFS='|' read -r label factor input args; do
+    read -r -a args <<<"$args" # the terms hold no blanks
+    name=linear$((n++))
+    add "$name" "$input" "$label" "$txtshade" "${args[@]}"
+    factors[$name]=$factor
+  done
+  rounds "$linear_runs"
   # shellcheck disable=SC2059
   printf "$format" "row" "wall s" "user s" "sys s" "cpu s" "peak RSS" "x prev" "growth" "verdict" |
     tee -a "$report"
-  local label factor input args previous="" step verdict
-  while IFS='|' read -r label factor input args; do
-    read -r -a args <<<"$args" # the terms hold no blanks
-    pick=least-cpu runs=$linear_runs run linear "$input" "$txtshade" "${args[@]}"
+  for name in "${rows[@]}"; do
+    pick "$name" least-cpu
     step=- verdict=-
     if [ -n "$previous" ]; then
       step=$(ratio "$cpu" "$previous")
       # 10% above the growth factor is allowed for the noise of a shared machine.
-      verdict=$(awk -v s="$step" -v f="$factor" 'BEGIN { print (s <= f * 1.1 ? "ok" : "TOO SLOW") }')
+      verdict=$(awk -v s="$step" -v f="${factors[$name]}" 'BEGIN { print (s <= f * 1.1 ? "ok" : "TOO SLOW") }')
     fi
     # shellcheck disable=SC2059
-    printf "$format" "$label" "$wall" "$user" "$sys" "$cpu" "$(fmt_rss "$rss")" "$step" "$factor" \
-      "$verdict" | tee -a "$report"
+    printf "$format" "${row_label[$name]}" "$wall" "$user" "$sys" "$cpu" "$(fmt_rss "$rss")" "$step" \
+      "${factors[$name]}" "$verdict" | tee -a "$report"
     previous=$cpu
-    rm -f "$work/out.linear"
   done
+  clear_rows
 }
 
 if [ "$mode" = full ]; then
@@ -259,22 +313,27 @@ if $wine; then
   export WINEDEBUG=-all
   # wine's start-up (its server stays up a few seconds after each program).
   wine "$winbuild/bench/txtshade_iofloor.exe" </dev/null >/dev/null 2>&1 || true
-  run wstart /dev/null wine "$winbuild/bench/txtshade_iofloor.exe"
+  add wstart /dev/null "wine start-up" wine "$winbuild/bench/txtshade_iofloor.exe"
+  rounds 1
+  pick wstart median-wall
   start_wall=$wall
+  clear_rows
   say ""
-  say "Windows build under wine ($winbuild), same corpus: wall-time ratios only"
+  say "Windows build under wine ($winbuild), same corpus, $linear_runs runs in turn: wall-time ratios"
   say "(wine's server does part of the work in a process of its own, so the CPU figures are partial)"
-  row "command" "wall s" "user s" "sys s" "cpu s" "peak RSS" "ratio"
-  baseline=wtxtshade runs=$linear_runs
-  measure wtxtshade "wine txtshade.exe A B" wine "$winbuild/txtshade.exe" "$termA" "$termB"
-  measure wfloor "wine I/O floor .exe" wine "$winbuild/bench/txtshade_iofloor.exe"
+  add wtxtshade "$data" "wine txtshade.exe A B" wine "$winbuild/txtshade.exe" "$termA" "$termB"
+  add wfloor "$data" "wine I/O floor .exe" wine "$winbuild/bench/txtshade_iofloor.exe"
+  add ntxtshade "$data" "native txtshade A B" "$txtshade" "$termA" "$termB"
+  add nfloor "$data" "native I/O floor" "$floor"
+  rounds "$linear_runs"
+  side_by_side wtxtshade
   cmp -s "$work/out.wtxtshade" "$data" || die "the Windows build's output differs from its input"
   say "checks: the Windows txtshade's output equals its input byte for byte"
-  say "txtshade.exe wall / floor .exe wall under wine = $(ratio "${walls[wtxtshade]}" "${walls[wfloor]}") (native: $floor_ratio)"
-  say "wine's own overhead: starting a program $start_wall s; the floor .exe under wine / the native floor = $(ratio "${walls[wfloor]}" "${walls[floor]}"); txtshade.exe under wine / native txtshade = $(ratio "${walls[wtxtshade]}" "${walls[txtshade]}")"
+  say "txtshade.exe wall / floor .exe wall under wine = $(ratio "${walls[wtxtshade]}" "${walls[wfloor]}") (native, same rounds: $(ratio "${walls[ntxtshade]}" "${walls[nfloor]}"))"
+  say "wine's own overhead: starting a program $start_wall s; the floor .exe under wine / the native floor = $(ratio "${walls[wfloor]}" "${walls[nfloor]}"); txtshade.exe under wine / native txtshade = $(ratio "${walls[wtxtshade]}" "${walls[ntxtshade]}")"
   say "(under wine the corpus's UTF-8 \"é\" is read as OEM bytes, so \"$termB\" matches no line there;"
   say " the second term is searched in the lines holding the first, as natively)"
+  clear_rows
 fi
-rm -f "$work"/out.* "$work/times.txt"
 say ""
 say "report kept in $report"
