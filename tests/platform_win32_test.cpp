@@ -41,10 +41,13 @@ TEST_F(CodePages, AnsiAndOemConvertBothWaysInPlace) {
     const char* oem;
   };
   const Case cases[] = {
-      {"\xE9t\xE9", "\x82t\x82"},                                   // été
-      {"\xC9T\xC9", "\x90T\x90"},                                   // ÉTÉ
-      {"Ao\xFBt \xE0 \xE7\xE0", "Ao\x96t \x85 \x87\x85"},           // Août à çà
-      {"cha\xEEnes recherch\xE9" "es", "cha\x8Cnes recherch\x82" "es"},  // chaînes recherchées
+      {"\xE9t\xE9", "\x82t\x82"},                          // été
+      {"\xC9T\xC9", "\x90T\x90"},                          // ÉTÉ
+      {"Ao\xFBt \xE0 \xE7\xE0", "Ao\x96t \x85 \x87\x85"},  // Août à çà
+      {"cha\xEEnes recherch\xE9"
+       "es",
+       "cha\x8Cnes recherch\x82"
+       "es"},  // chaînes recherchées
   };
   for (const Case& c : cases) {
     std::string text = c.ansi;
@@ -84,7 +87,7 @@ TEST_F(CodePages, OemAccentedLineMatchesAnAnsiTerm) {
   // A line of the console (OEM 850) and a term from the command line (ANSI 1252).
   ASSERT_TRUE(ParseParameters({"\xE9t\xE9"}));
   EXPECT_TRUE(LineMatches("R\x90SUM\x90 D'\x90T\x90"));  // RÉSUMÉ D'ÉTÉ
-  EXPECT_TRUE(LineMatches("un \x82t\x82 chaud"));         // un été chaud
+  EXPECT_TRUE(LineMatches("un \x82t\x82 chaud"));        // un été chaud
   EXPECT_FALSE(LineMatches("un ete chaud"));
   SearchTerms.clear();
   SearchTermCount = 0;
@@ -257,8 +260,8 @@ TEST(Win32Modules, DescribesAPlaceInASystemLibrary) {
   std::uintptr_t offset = 0;
   os::DescribeAddress(place, module, sizeof module, &offset);
   EXPECT_STRCASEEQ(module, "kernel32.dll");
-  EXPECT_EQ(offset, reinterpret_cast<std::uintptr_t>(place) -
-                        reinterpret_cast<std::uintptr_t>(kernel32));
+  EXPECT_EQ(offset,
+            reinterpret_cast<std::uintptr_t>(place) - reinterpret_cast<std::uintptr_t>(kernel32));
 }
 
 TEST(Win32Modules, CutsTheNameToTheRoomGiven) {
@@ -409,7 +412,8 @@ TEST_F(Win32FaultsDeathTest, TheActiveCleanUpRunsBeforeTheReport) {
         });
       },
       ::testing::ExitedWithCode(1),
-      "^clean-up\\s+Exception EAccessViolation .*\\s+Violation .*Lecture de l'adresse 0*10\\.\\s+$");
+      "^clean-up\\s+Exception EAccessViolation .*\\s+Violation .*Lecture de l'adresse "
+      "0*10\\.\\s+$");
 }
 
 }  // namespace
