@@ -270,6 +270,8 @@ TEST(Win32Modules, CutsTheNameToTheRoomGiven) {
   os::DescribeAddress(reinterpret_cast<const void*>(&ProgramFileName), module, 4, &offset);
   EXPECT_EQ(std::string(module), ProgramFileName().substr(0, 3));
   EXPECT_EQ(module[4], '\0');
+  os::DescribeAddress(reinterpret_cast<const void*>(&ProgramFileName), module, 1, &offset);
+  EXPECT_EQ(module[0], '\0');
 }
 
 TEST(Win32Failures, TheProgramReportsWhenNoDebuggerWantsTheFailure) {
@@ -414,6 +416,21 @@ TEST_F(Win32FaultsDeathTest, TheActiveCleanUpRunsBeforeTheReport) {
       ::testing::ExitedWithCode(1),
       "^clean-up\\s+Exception EAccessViolation .*\\s+Violation .*Lecture de l'adresse "
       "0*10\\.\\s+$");
+}
+
+// A process without standard output, as Windows starts one when it is given
+// none, has a null handle: GetFileType answers 0, the open fails with 105,
+// and closing the stream that never opened replaces it with 103.
+TEST_F(Win32FaultsDeathTest, ANullStandardOutputIsReportedWith103) {
+  EXPECT_EXIT(
+      {
+        os::StartUp(0, nullptr, HandleFault);
+        SetStdHandle(STD_OUTPUT_HANDLE, nullptr);
+        os::ExitProcess(RunProgram(TxtShadeRun));
+      },
+      ::testing::ExitedWithCode(1),
+      "^Exception EInOutError dans le module txtshade_tests\\.exe dans \\w+\\.\\s+"
+      "Erreur E/S 103\\.\\s+$");
 }
 
 }  // namespace

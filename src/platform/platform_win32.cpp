@@ -11,7 +11,7 @@
 #define NOMINMAX
 #include <windows.h>
 
-#include <cstring>
+#include <cwchar>
 
 #include "platform/cmdline.h"
 #include "platform/platform.h"
@@ -213,24 +213,30 @@ void DescribeAddress(const void* address, char* moduleName, std::size_t size,
   HMODULE module = nullptr;
   if (VirtualQuery(address, &region, sizeof region) != 0)
     module = static_cast<HMODULE>(region.AllocationBase);
-  char path[MAX_PATH + 1];
-  DWORD length = module != nullptr ? GetModuleFileNameA(module, path, MAX_PATH) : 0;
+  // The wide call into a buffer on the stack: GetModuleFileNameA may take
+  // memory from the heap for its conversion, and the heap may be exhausted.
+  wchar_t path[MAX_PATH + 1];
+  DWORD length = module != nullptr ? GetModuleFileNameW(module, path, MAX_PATH) : 0;
   if (length == 0) {
     // Not inside a module: name the program itself.
-    module = GetModuleHandleA(nullptr);
-    length = GetModuleFileNameA(module, path, MAX_PATH);
+    module = GetModuleHandleW(nullptr);
+    length = GetModuleFileNameW(module, path, MAX_PATH);
   }
-  path[length < MAX_PATH ? length : MAX_PATH] = '\0';
-  const char* name = path;
-  for (const char* p = path; *p != '\0'; p = CharNextA(p))
-    if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
-  if (size > 0) {
-    std::size_t count = std::strlen(name);
-    if (count > size - 1) count = size - 1;
-    std::memcpy(moduleName, name, count);
-    moduleName[count] = '\0';
-  }
+  path[length < MAX_PATH ? length : MAX_PATH] = L'\0';
+  const wchar_t* name = path;
+  for (const wchar_t* p = path; *p != L'\0'; ++p)
+    if (*p == L'\\' || *p == L'/' || *p == L':') name = p + 1;
   *offset = reinterpret_cast<std::uintptr_t>(address) - reinterpret_cast<std::uintptr_t>(module);
+  if (size == 0) return;
+  // The longest start of the name that fits, cut between characters. (With
+  // no room at all the call would only measure, so it is not made.)
+  const int room = static_cast<int>(size - 1);
+  int characters = room > 0 ? static_cast<int>(std::wcslen(name)) : 0;
+  int written = 0;
+  while (characters > 0 && (written = WideCharToMultiByte(CP_ACP, 0, name, characters, moduleName,
+                                                          room, nullptr, nullptr)) == 0)
+    --characters;
+  moduleName[written] = '\0';
 }
 
 }  // namespace os
