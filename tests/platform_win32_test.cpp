@@ -5,6 +5,7 @@
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
+#include <winternl.h>  // PEB
 
 #include <gtest/gtest.h>
 
@@ -416,6 +417,54 @@ TEST_F(Win32FaultsDeathTest, TheActiveCleanUpRunsBeforeTheReport) {
       ::testing::ExitedWithCode(1),
       "^clean-up\\s+Exception EAccessViolation .*\\s+Violation .*Lecture de l'adresse "
       "0*10\\.\\s+$");
+}
+
+// While a debugger is attached the system gets the failure: no report, no
+// clean-up, and the process ends by the system's own handling. Wine's
+// UnhandledExceptionFilter tells a debugger by the flag in the process
+// environment block, which the tests set; Windows asks the kernel for a debug
+// port, so there these tests would need a real debugger and are skipped.
+bool UnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+void PretendADebuggerIsAttached() {
+  using GetPebFunction = PEB*(WINAPI*)();
+  auto getPeb = reinterpret_cast<GetPebFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetCurrentPeb")));
+  getPeb()->BeingDebugged = TRUE;
+}
+
+void CleanUpLoudly() {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), "clean-up\r\n", 10, &written, nullptr);
+}
+
+TEST_F(Win32FaultsDeathTest, WithADebuggerAFaultGoesToTheSystem) {
+  if (!UnderWine()) GTEST_SKIP() << "needs a real debugger on Windows";
+  EXPECT_EXIT(
+      {
+        os::StartUp(0, nullptr, HandleFault);
+        PretendADebuggerIsAttached();
+        TryFinally(WriteNowhere, CleanUpLoudly);
+      },
+      ::testing::ExitedWithCode(static_cast<int>(EXCEPTION_ACCESS_VIOLATION)), "^$");
+}
+
+// (Only the platform's two steps: with wine's debugger flag set, wine's C++
+// exceptions themselves go astray, so RunProgram cannot be run that way.)
+TEST_F(Win32FaultsDeathTest, WithADebuggerAFailureGoesToTheSystem) {
+  if (!UnderWine()) GTEST_SKIP() << "needs a real debugger on Windows";
+  EXPECT_EXIT(
+      {
+        os::StartUp(0, nullptr, HandleFault);
+        PretendADebuggerIsAttached();
+        if (os::OfferUnhandledFailure()) os::ExitProcess(9);
+        os::PassFailureToSystem();
+      },
+      // The code with which the program raises its own failures.
+      ::testing::ExitedWithCode(static_cast<int>(0xE0747873)), "^$");
 }
 
 // A process without standard output, as Windows starts one when it is given
