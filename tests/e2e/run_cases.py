@@ -143,6 +143,17 @@ CASES = [
          report("EInOutError", "Erreur E/S 112."), 1, output="full", platforms=("posix",)),
     Case("standard output closed", ["a"], b"a\n", b"",
          report("EInOutError", "Erreur E/S 103."), 1, output="closed"),
+    # A read failure is reported; it never passes for the end of the input.
+    Case("standard input is a directory", ["a"], "directory", b"",
+         report("EInOutError", "Accès au fichier refusé."), 1, platforms=("posix",)),
+    # Opening standard input fails; closing standard output, never opened,
+    # then fails with 103, which takes its place.
+    Case("standard input closed", ["a"], "closed", b"",
+         report("EInOutError", "Erreur E/S 103."), 1, platforms=("posix",)),
+    # The log on a character device takes each line at once: the first
+    # matching line fails there, before standard output gets it.
+    Case("the log on a full disk", ["a", "/L:/dev/full"], b"b\na\nc\n", b"b\r\n",
+         report("EInOutError", "Erreur E/S 112."), 1, platforms=("posix",)),
 ]
 
 
