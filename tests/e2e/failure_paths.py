@@ -241,6 +241,21 @@ def case_log_not_created_terminal(program, folder):
     return problems
 
 
+def case_error_closed(program, folder):
+    """Standard error closed: the report is lost and nothing else changes; the
+    log, opened after the start, does not land on descriptor 2 and get it."""
+    path = write(folder, "input", b"a\nb\n")
+    with open(path, "rb") as stdin, open("/dev/full", "wb") as full:
+        status = subprocess.run([program, "a", "/L:x.log"], cwd=folder, stdin=stdin, stdout=full,
+                                preexec_fn=lambda: os.close(2), timeout=120).returncode
+    problems = []
+    with open(os.path.join(folder, "x.log"), "rb") as f:
+        check(problems, "log", b"a\r\n", f.read())
+    if status != 1:
+        problems.append("exit status %d" % status)
+    return problems
+
+
 def case_fault(probe, folder):
     path = write(folder, "input", b"")
     # Standard error joined to standard output: the clean-up comes first.
@@ -281,6 +296,8 @@ def main():
         ("standard input open for writing only", lambda f: case_input_write_only(program, f), True),
         ("a log that cannot be created, on a terminal",
          lambda f: case_log_not_created_terminal(program, f), True),
+        ("standard error closed: the report is lost, the log keeps its lines",
+         lambda f: case_error_closed(program, f), True),
         ("an invalid memory access after the clean-up", lambda f: case_fault(probe, f), True),
     ]
     passed = failed = 0
