@@ -241,6 +241,29 @@ def case_log_not_created_terminal(program, folder):
     return problems
 
 
+def case_terminal_gone(program, folder):
+    """The terminal's other side closes while lines are still coming: the next
+    write fails (EIO), reported once, exit status 1."""
+    path = write(folder, "input", b"a line\n" * 200_000)
+    master, slave = pty.openpty()
+    tty.setraw(slave)
+    with open(path, "rb") as stdin:
+        process = subprocess.Popen([program, "a"], cwd=folder, stdin=stdin, stdout=slave,
+                                   stderr=subprocess.PIPE)
+    os.close(slave)
+    os.read(master, 100)  # the program is writing; far more is to come than the terminal holds
+    os.close(master)
+    stderr = process.stderr.read()
+    process.stderr.close()
+    status = process.wait(timeout=120)
+    problems = []
+    check(problems, "stderr", report("EInOutError", exact("Erreur E/S 1117."),
+                                     exact(os.path.basename(program))), stderr)
+    if status != 1:
+        problems.append("exit status %d" % status)
+    return problems
+
+
 def case_error_closed(program, folder):
     """Standard error closed: the report is lost and nothing else changes; the
     log, opened after the start, does not land on descriptor 2 and get it."""
@@ -296,6 +319,8 @@ def main():
         ("standard input open for writing only", lambda f: case_input_write_only(program, f), True),
         ("a log that cannot be created, on a terminal",
          lambda f: case_log_not_created_terminal(program, f), True),
+        ("the terminal goes away while lines are written",
+         lambda f: case_terminal_gone(program, f), True),
         ("standard error closed: the report is lost, the log keeps its lines",
          lambda f: case_error_closed(program, f), True),
         ("an invalid memory access after the clean-up", lambda f: case_fault(probe, f), True),
