@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Failure paths that need more than a pipe: a terminal (pseudo-terminal) to see
-that the colour is put back, resource limits (address space, file size), and a
-program that faults on purpose. The plain pipe and file cases are in
-run_cases.py.
+"""Failure paths that need more than a plain pipe or file: a terminal
+(pseudo-terminal) to see that the colour is put back, or that goes away;
+resource limits (address space, file size); non-blocking descriptors; a closed
+standard error; and a program that faults on purpose. The plain pipe and file
+cases are in run_cases.py.
 
 Each case checks standard error byte for byte (the module offset, which depends
 on the build, as 8 uppercase hexadecimal digits), the exit status, standard
@@ -18,6 +19,8 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 import tty
 
 HIGHLIGHT = b"\x1b[0;96;40m"  # colour 11, intense cyan on black
@@ -264,6 +267,42 @@ def case_terminal_gone(program, folder):
     return problems
 
 
+def case_non_blocking(program, folder):
+    """Non-blocking standard input and output, both slow: the program waits for
+    them, and neither a byte is lost nor an error reported."""
+    data = b"".join(b"line %d a\n" % i for i in range(20_000))
+    input_reader, input_writer = os.pipe()
+    output_reader, output_writer = os.pipe()
+    os.set_blocking(input_reader, False)
+    os.set_blocking(output_writer, False)
+    process = subprocess.Popen([program, "a"], cwd=folder, stdin=input_reader,
+                               stdout=output_writer, stderr=subprocess.PIPE)
+    os.close(input_reader)
+    os.close(output_writer)
+
+    def feed():
+        os.write(input_writer, data[:10])
+        time.sleep(0.2)  # the program finds no input for a while
+        with open(input_writer, "wb", closefd=True) as stream:
+            stream.write(data[10:])
+
+    feeder = threading.Thread(target=feed)
+    feeder.start()
+    time.sleep(0.5)  # nobody reads: standard output fills up
+    with open(output_reader, "rb", closefd=True) as stream:
+        output = stream.read()
+    feeder.join()
+    stderr = process.stderr.read()
+    process.stderr.close()
+    status = process.wait(timeout=120)
+    problems = []
+    check(problems, "stderr", b"", stderr)
+    check(problems, "stdout", data.replace(b"\n", b"\r\n"), output)
+    if status != 0:
+        problems.append("exit status %d" % status)
+    return problems
+
+
 def case_error_closed(program, folder):
     """Standard error closed: the report is lost and nothing else changes; the
     log, opened after the start, does not land on descriptor 2 and get it."""
@@ -321,6 +360,8 @@ def main():
          lambda f: case_log_not_created_terminal(program, f), True),
         ("the terminal goes away while lines are written",
          lambda f: case_terminal_gone(program, f), True),
+        ("non-blocking, slow standard input and output: nothing lost",
+         lambda f: case_non_blocking(program, f), True),
         ("standard error closed: the report is lost, the log keeps its lines",
          lambda f: case_error_closed(program, f), True),
         ("an invalid memory access after the clean-up", lambda f: case_fault(probe, f), True),
