@@ -39,7 +39,7 @@ line_set=$(for i in $(seq 0 15); do
   if [ "$i" -eq 7 ]; then printf 'drwxr-xr-x  2 user group  4096 Dec 11 13:00 MATCH %04d\n' "$i"
   else printf '%s%04d\n' '-rw-r--r--  1 user group 48640 Dec 11 13:00 other-file.' "$i"; fi
 done)
-yes -- "$line_set" | head -c "$GiB" | measure "1 GiB of short lines (60 bytes)" match
+yes -- "$line_set" | head -c "$GiB" | measure "1 GiB of short lines (55 to 60 bytes)" match
 
 # One line of 100 MiB that matches (its tail holds the term), with its line end.
 { head -c $((100 * MiB - 7)) /dev/zero | tr '\0' 'x'; printf 'MATCH\r\n'; } |
