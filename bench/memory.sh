@@ -34,7 +34,7 @@ MiB=$((1 << 20))
 echo "peak resident set size of $program"
 printf 'x\n' | measure "baseline: one short line" x
 
-# About 1 GiB of 60-byte lines; one line in 16 matches.
+# 1 GiB of short lines (55 to 60 bytes); one line in 16 matches.
 line_set=$(for i in $(seq 0 15); do
   if [ "$i" -eq 7 ]; then printf 'drwxr-xr-x  2 user group  4096 Dec 11 13:00 MATCH %04d\n' "$i"
   else printf '%s%04d\n' '-rw-r--r--  1 user group 48640 Dec 11 13:00 other-file.' "$i"; fi
