@@ -8,6 +8,7 @@
 // it, which the reader must leave unread. The lines must be those of the
 // same bytes through a pipe in one write, and those of a plain reference of
 // the line rules written here.
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,23 +31,42 @@ using Lines = std::vector<std::string>;
   std::abort();
 }
 
-void WriteMessage(int fd, const std::string& bytes) {
-  for (;;) {
-    ssize_t put = write(fd, bytes.data(), bytes.size());
-    if (put == static_cast<ssize_t>(bytes.size())) return;
+// Writes `messages` in order to `fd`, each in one write() when `fd` keeps
+// message boundaries, and closes it. As long as the receiver has room this
+// happens at once, without a thread; the rest goes from a thread that waits.
+std::thread Deliver(int fd, std::vector<std::string> messages) {
+  int flags = fcntl(fd, F_GETFL);
+  fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  std::size_t next = 0, done = 0;  // the message being written, its bytes written
+  while (next < messages.size()) {
+    const std::string& message = messages[next];
+    ssize_t put = write(fd, message.data() + done, message.size() - done);
     if (put < 0 && errno == EINTR) continue;
-    Fail("write to the socket failed");
-  }
-}
-
-void WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) Fail("write to the pipe failed");
+    if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    if (put < 0) Fail("write failed");
     done += static_cast<std::size_t>(put);
+    if (done == message.size()) {
+      ++next;
+      done = 0;
+    }
   }
+  fcntl(fd, F_SETFL, flags);
+  if (next == messages.size()) {
+    close(fd);
+    return std::thread();
+  }
+  return std::thread([fd, messages = std::move(messages), next, done]() mutable {
+    for (std::size_t skip = done; next < messages.size(); ++next, skip = 0) {
+      const std::string& message = messages[next];
+      do {
+        ssize_t put = write(fd, message.data() + skip, message.size() - skip);
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) Fail("write failed");
+        skip += static_cast<std::size_t>(put);
+      } while (skip < message.size());
+    }
+    close(fd);
+  });
 }
 
 // Reads `fd` through a text stream as the filter loop does.
@@ -146,29 +166,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // In pieces, through the socket pair.
   int sockets[2];
   if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sockets) != 0) Fail("socketpair failed");
-  std::thread writer([&plan, fd = sockets[1]] {
-    for (const std::string& piece : plan.pieces) WriteMessage(fd, piece);
-    if (plan.endMessage) {
-      WriteMessage(fd, std::string());
-      if (!plan.afterEnd.empty()) WriteMessage(fd, plan.afterEnd);
-    }
-    close(fd);
-  });
+  std::vector<std::string> messages = plan.pieces;
+  if (plan.endMessage) {
+    messages.emplace_back();
+    if (!plan.afterEnd.empty()) messages.push_back(plan.afterEnd);
+  }
+  std::thread writer = Deliver(sockets[1], std::move(messages));
   Lines inPieces = ReadLines(sockets[0]);
   std::vector<std::string> left = Drain(sockets[0]);
-  writer.join();
+  if (writer.joinable()) writer.join();
   close(sockets[0]);
 
   // At once, through a pipe.
   int pipeEnds[2];
   if (pipe(pipeEnds) != 0) Fail("pipe failed");
-  std::thread pipeWriter([&input, fd = pipeEnds[1]] {
-    WriteAll(fd, input);
-    close(fd);
-  });
+  std::thread pipeWriter = Deliver(pipeEnds[1], {input});
   Lines atOnce = ReadLines(pipeEnds[0]);
   Drain(pipeEnds[0]);
-  pipeWriter.join();
+  if (pipeWriter.joinable()) pipeWriter.join();
   close(pipeEnds[0]);
 
   if (inPieces != atOnce) Fail("the lines depend on how the input was split");
