@@ -376,7 +376,7 @@ TEST_F(Win32FaultsDeathTest, AStackOverflowIsHandledOnAFreshStack) {
       ::testing::ExitedWithCode(1), "^clean-up\\s+Exception EAccessViolation dans le module ");
 }
 
-TEST_F(Win32FaultsDeathTest, CxxExceptionsPassTheFaultRoutingUntouched) {
+TEST_F(Win32FaultsDeathTest, CxxExceptionsAreNotTakenForFaults) {
   EXPECT_EXIT(
       {
         os::StartUp(0, nullptr, PrintFault);
