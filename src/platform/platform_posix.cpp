@@ -311,11 +311,17 @@ bool WriteFile(Handle handle, const void* data, std::uint32_t size) {
 
 Handle CreateLogFile(const char* name) {
   int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
-  if (fd < 0) {
-    Fail(errno);
-    return InvalidHandle;
+  if (fd >= 0) return fd;
+  int error = errno;
+  Fail(error);
+  // As on Windows, a missing folder is "path not found", not "file not found".
+  const char* slash = std::strrchr(name, '/');
+  if (error == ENOENT && slash != nullptr && slash != name) {
+    std::string folder(name, static_cast<std::size_t>(slash - name));
+    struct stat status;
+    if (stat(folder.c_str(), &status) != 0) LastError = ErrorPathNotFound;
   }
-  return fd;
+  return InvalidHandle;
 }
 
 bool CloseHandle(Handle handle) {
