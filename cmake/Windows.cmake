@@ -20,3 +20,16 @@ if(TARGET txtshade_tests)
   add_test(NAME version_record COMMAND txtshade_version_check txtshade.exe
            WORKING_DIRECTORY $<TARGET_FILE_DIR:txtshade>)
 endif()
+
+# The built program run as a user runs it, under wine: the case table with
+# its Windows expectations, and the colours of wine's console in tmux.
+if(TARGET txtshade_tests AND TXTSHADE_WINE)
+  find_package(Python3 COMPONENTS Interpreter REQUIRED)
+  add_test(NAME end_to_end
+    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/e2e/run_cases.py
+            $<TARGET_FILE:txtshade> --runner ${TXTSHADE_WINE} --platform windows)
+  add_test(NAME console_colours
+    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/e2e/wine_console_colours.py
+            $<TARGET_FILE:txtshade> --wine ${TXTSHADE_WINE})
+  set_tests_properties(console_colours PROPERTIES SKIP_RETURN_CODE 77)
+endif()

@@ -7,6 +7,7 @@
 
 #include "platform/failure.h"
 #include "platform/textstream.h"
+#include "txtSHADE.h"
 
 namespace {
 
@@ -91,6 +92,16 @@ void RunOutOfMemory() {
   throw std::bad_alloc();
 }
 
+// `text` as the capture of standard error gives it back when the report's own
+// road writes it: GoogleTest reads the capture in text mode, which turns CR LF
+// into LF on Windows and changes nothing on POSIX.
+std::string AsCaptured(const std::string& text) {
+  testing::internal::CaptureStderr();
+  os::WriteFile(os::GetStdHandle(os::StdErrorHandle), text.data(),
+                static_cast<std::uint32_t>(text.size()));
+  return testing::internal::GetCapturedStderr();
+}
+
 TEST(RunProgram, ExitStatusAndOneReportOnStandardError) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(RunProgram(Body), 0);
@@ -98,15 +109,18 @@ TEST(RunProgram, ExitStatusAndOneReportOnStandardError) {
 
   testing::internal::CaptureStderr();
   EXPECT_EQ(RunProgram(FailWithIoError), 1);
-  EXPECT_TRUE(std::regex_match(testing::internal::GetCapturedStderr(),
-                               std::regex("Exception EInOutError dans le module [^ ]+ dans "
-                                          "[0-9A-F]{8}\\.\r\nErreur E/S 232\\.\r\n\r\n")));
+  std::string ioReport = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(std::regex_match(
+      ioReport, std::regex(AsCaptured("Exception EInOutError dans le module [^ ]+ dans "
+                                      "[0-9A-F]{8}\\.\r\nErreur E/S 232\\.\r\n\r\n"))));
 
   testing::internal::CaptureStderr();
   EXPECT_EQ(RunProgram(RunOutOfMemory), 1);
   std::string report = testing::internal::GetCapturedStderr();
   EXPECT_NE(report.find("Exception EOutOfMemory dans le module "), std::string::npos);
-  EXPECT_NE(report.find("\r\nMémoire insuffisante.\r\n\r\n"), std::string::npos);
+  // In the console's code page, as the report is written.
+  EXPECT_NE(report.find(AsCaptured(ConvertCharSet(ToOem, "\r\nMémoire insuffisante.\r\n\r\n"))),
+            std::string::npos);
 }
 
 }  // namespace

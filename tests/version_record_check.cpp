@@ -88,9 +88,9 @@ int main(int argc, char** argv) {
     Differ("VS_FIXEDFILEINFO", "(missing)", "(present)");
   } else {
     char found[80];
-    std::snprintf(found, sizeof found, "%08lX %08lX %08lX %08lX %08lX",
-                  fixed->dwSignature, fixed->dwFileVersionMS, fixed->dwFileVersionLS,
-                  fixed->dwProductVersionMS, fixed->dwProductVersionLS);
+    std::snprintf(found, sizeof found, "%08lX %08lX %08lX %08lX %08lX", fixed->dwSignature,
+                  fixed->dwFileVersionMS, fixed->dwFileVersionLS, fixed->dwProductVersionMS,
+                  fixed->dwProductVersionLS);
     if (std::strcmp(found, "FEEF04BD 00010000 00000000 00010000 00000000") != 0)
       Differ("signature, file and product version", found,
              "FEEF04BD 00010000 00000000 00010000 00000000");

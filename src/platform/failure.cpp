@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <stdexcept>
 
@@ -55,6 +56,20 @@ void RecordCurrentFailure(FailureRecord* record) {
   }
 }
 
+// The failure last offered to the system, so that a failure passing through
+// several clean-up blocks is offered once.
+std::exception_ptr LastOffered;
+
+// Before anything else is done about a failure that nothing in the program
+// will catch, the system may claim it (a debugger does): it then gets it as
+// it is, without clean-up or report. Called only inside a catch.
+void OfferCurrentFailure() {
+  std::exception_ptr current = std::current_exception();
+  if (current == LastOffered) return;
+  LastOffered = current;
+  if (!os::OfferUnhandledFailure()) os::PassFailureToSystem();
+}
+
 // The clean-up blocks whose bodies are running, innermost last.
 constexpr int MaxActiveCleanups = 16;
 void (*ActiveCleanups[MaxActiveCleanups])();
@@ -86,7 +101,6 @@ void RunActiveCleanups(FailureRecord* record) {
 // Writes the report straight to the standard error handle, converted to the
 // console's code page. Lost without a trace when standard error is unusable.
 void ReportFailure(const FailureRecord& record) {
-  if (!os::OfferUnhandledFailure()) os::PassFailureToSystem();
   char report[MaxReportLength + 1];
   std::size_t length = FormatFailureReport(report, record.className, record.place, record.message);
   os::CharToOemA(report);
@@ -167,6 +181,9 @@ void TryFinally(void (*body)(), void (*cleanup)()) {
   try {
     body();
   } catch (...) {
+    // The program catches failures only inside the bodies of clean-up
+    // blocks, so one that reaches a clean-up block is uncaught.
+    OfferCurrentFailure();
     PopCleanup();
     cleanup();  // a failure here takes the place of the one being handled
     throw;
@@ -205,6 +222,7 @@ int RunProgram(void (*body)()) {
     body();
     return 0;
   } catch (...) {
+    OfferCurrentFailure();
     RecordCurrentFailure(&record);
   }
   ReportFailure(record);

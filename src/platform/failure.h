@@ -83,7 +83,10 @@ class EPrivilege : public EExternal {
 std::string InOutErrorMessage(std::uint32_t errorCode);
 
 // Runs `body`, then `cleanup`, on every way out of `body`. While `body` runs
-// the clean-up is also known to the fault handler.
+// the clean-up is also known to the fault handler. The program catches
+// failures only inside such bodies, so a failure that reaches a clean-up
+// block is uncaught: it is first offered to the system, which may take it
+// as it is (a debugger does), before any clean-up runs.
 void TryFinally(void (*body)(), void (*cleanup)());
 
 // The report is at most this long, its terminating zero not counted.

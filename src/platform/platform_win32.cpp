@@ -4,14 +4,15 @@
 // GetLastError untranslated, and the code pages are the system's OEM and
 // ANSI ones. Failures: the process gets a top-level exception filter, so that
 // UnhandledExceptionFilter answers for the program when no debugger is
-// attached (instead of starting one or Windows Error Reporting), and a
-// vectored handler that hands processor faults to the program's fault
-// handler once the system has been offered them.
+// attached (instead of starting one or Windows Error Reporting); the same
+// filter hands the processor faults that nothing handled to the program's
+// fault handler. While a debugger is attached UnhandledExceptionFilter does
+// not call the filter, and the debugger gets the fault.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
 
-#include <cstring>
+#include <cwchar>
 
 #include "platform/cmdline.h"
 #include "platform/platform.h"
@@ -28,7 +29,7 @@ constexpr ULONG StackOverflowReserve = 64 * 1024;
 
 FaultHandler OnFault = nullptr;
 bool TopLevelFilterInstalled = false;
-// A fault has been offered to the system and the program is to report it.
+// A fault has been offered to the system, which left it to the program.
 bool FaultAccepted = false;
 // The fault handler is running: a further fault goes to the system.
 volatile LONG HandlingFault = 0;
@@ -41,11 +42,7 @@ Handle FromHandle(HANDLE handle) {
   return reinterpret_cast<Handle>(handle);
 }
 
-// Without a debugger the system asks this filter what an unhandled
-// exception is to become: the program handles (and reports) it itself.
-LONG WINAPI AnswerForTheProgram(EXCEPTION_POINTERS*) {
-  return EXCEPTION_EXECUTE_HANDLER;
-}
+LONG WINAPI AnswerForTheProgram(EXCEPTION_POINTERS* pointers);
 
 void InstallTopLevelFilter() {
   SetUnhandledExceptionFilter(AnswerForTheProgram);
@@ -64,9 +61,13 @@ DWORD WINAPI HandleFaultOnOwnStack(void* fault) {
   return 0;
 }
 
-// Processor faults, as the system reports them, for the program's fault
-// handler; everything else (C++ exceptions among them) goes on untouched.
-LONG CALLBACK RouteFault(EXCEPTION_POINTERS* pointers) {
+// What an unhandled exception is to become, when no debugger wants it: the
+// system asks this filter from UnhandledExceptionFilter, before anything is
+// unwound. Processor faults go to the program's fault handler, which runs the
+// clean-up blocks, reports the fault and ends the process; any other
+// exception (a failure the program offers itself, a C++ exception that
+// nothing caught) is for the program to handle as it sees fit.
+LONG WINAPI AnswerForTheProgram(EXCEPTION_POINTERS* pointers) {
   const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
   FaultInfo fault;
   fault.codeAddress = record->ExceptionAddress;
@@ -88,34 +89,29 @@ LONG CALLBACK RouteFault(EXCEPTION_POINTERS* pointers) {
       fault.kind = FaultKind::IllegalInstruction;
       break;
     default:
-      return EXCEPTION_CONTINUE_SEARCH;
+      return EXCEPTION_EXECUTE_HANDLER;
   }
-  if (InterlockedExchange(&HandlingFault, 1) != 0) return EXCEPTION_CONTINUE_SEARCH;
-  // A debugger that wants the fault gets it, as if the program had no handler.
-  if (UnhandledExceptionFilter(pointers) == EXCEPTION_CONTINUE_SEARCH) {
-    InterlockedExchange(&HandlingFault, 0);
-    return EXCEPTION_CONTINUE_SEARCH;
-  }
+  // A fault while the fault handler runs is left to the system.
+  if (OnFault == nullptr || InterlockedExchange(&HandlingFault, 1) != 0)
+    return EXCEPTION_EXECUTE_HANDLER;
   FaultAccepted = true;
   if (record->ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
     HANDLE thread = CreateThread(nullptr, 0, HandleFaultOnOwnStack, &fault, 0, nullptr);
     if (thread != nullptr) WaitForSingleObject(thread, INFINITE);
-    return EXCEPTION_CONTINUE_SEARCH;  // only when the thread could not run
+    return EXCEPTION_EXECUTE_HANDLER;  // only when the thread could not run
   }
   OnFault(fault);
-  return EXCEPTION_CONTINUE_SEARCH;  // not reached: the handler ends the process
+  return EXCEPTION_EXECUTE_HANDLER;  // not reached: the handler ends the process
 }
 
 }  // namespace
 
 void StartUp(int, char**, FaultHandler onFault) {
-  InstallTopLevelFilter();
   OnFault = onFault;
-  if (onFault != nullptr) {
-    ULONG reserve = StackOverflowReserve;
-    SetThreadStackGuarantee(&reserve);
-    AddVectoredExceptionHandler(1, RouteFault);
-  }
+  InstallTopLevelFilter();
+  // Room for the search for a handler, which runs on the faulting stack.
+  ULONG reserve = StackOverflowReserve;
+  SetThreadStackGuarantee(&reserve);
 }
 
 void ExitProcess(int status) {
@@ -213,24 +209,30 @@ void DescribeAddress(const void* address, char* moduleName, std::size_t size,
   HMODULE module = nullptr;
   if (VirtualQuery(address, &region, sizeof region) != 0)
     module = static_cast<HMODULE>(region.AllocationBase);
-  char path[MAX_PATH + 1];
-  DWORD length = module != nullptr ? GetModuleFileNameA(module, path, MAX_PATH) : 0;
+  // The wide call into a buffer on the stack: GetModuleFileNameA may take
+  // memory from the heap for its conversion, and the heap may be exhausted.
+  wchar_t path[MAX_PATH + 1];
+  DWORD length = module != nullptr ? GetModuleFileNameW(module, path, MAX_PATH) : 0;
   if (length == 0) {
     // Not inside a module: name the program itself.
-    module = GetModuleHandleA(nullptr);
-    length = GetModuleFileNameA(module, path, MAX_PATH);
+    module = GetModuleHandleW(nullptr);
+    length = GetModuleFileNameW(module, path, MAX_PATH);
   }
-  path[length < MAX_PATH ? length : MAX_PATH] = '\0';
-  const char* name = path;
-  for (const char* p = path; *p != '\0'; p = CharNextA(p))
-    if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
-  if (size > 0) {
-    std::size_t count = std::strlen(name);
-    if (count > size - 1) count = size - 1;
-    std::memcpy(moduleName, name, count);
-    moduleName[count] = '\0';
-  }
+  path[length < MAX_PATH ? length : MAX_PATH] = L'\0';
+  const wchar_t* name = path;
+  for (const wchar_t* p = path; *p != L'\0'; ++p)
+    if (*p == L'\\' || *p == L'/' || *p == L':') name = p + 1;
   *offset = reinterpret_cast<std::uintptr_t>(address) - reinterpret_cast<std::uintptr_t>(module);
+  if (size == 0) return;
+  // The longest start of the name that fits, cut between characters. (With
+  // no room at all the call would only measure, so it is not made.)
+  const int room = static_cast<int>(size - 1);
+  int characters = room > 0 ? static_cast<int>(std::wcslen(name)) : 0;
+  int written = 0;
+  while (characters > 0 && (written = WideCharToMultiByte(CP_ACP, 0, name, characters, moduleName,
+                                                          room, nullptr, nullptr)) == 0)
+    --characters;
+  moduleName[written] = '\0';
 }
 
 }  // namespace os

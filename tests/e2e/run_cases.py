@@ -170,6 +170,17 @@ CASES = [
                "(ERROR_INVALID_HANDLE); Windows gives a process without standard output a "
                "null handle, which GetFileType answers with 0 (code 105, then 103 at the close)",
                dict(stderr=report("EInOutError", "Erreur E/S 6.")))),
+    # A read failure is reported; it never passes for the end of the input.
+    Case("standard input is a directory", ["a"], "directory", b"",
+         report("EInOutError", "Accès au fichier refusé."), 1, platforms=("posix",)),
+    # Opening standard input fails; closing standard output, never opened,
+    # then fails with 103, which takes its place.
+    Case("standard input closed", ["a"], "closed", b"",
+         report("EInOutError", "Erreur E/S 103."), 1, platforms=("posix",)),
+    # The log on a character device takes each line at once: the first
+    # matching line fails there, before standard output gets it.
+    Case("the log on a full disk", ["a", "/L:/dev/full"], b"b\na\nc\n", b"b\r\n",
+         report("EInOutError", "Erreur E/S 112."), 1, platforms=("posix",)),
 
     # Windows only: the console's OEM code page 850 and the ANSI code page 1252.
     Case("an OEM line matches an ANSI term; the log gets the ANSI bytes", ["été", "/L:l"],
