@@ -12,7 +12,8 @@
 #   --work DIR     where corpora and outputs go (build/bench-data)
 #   --txtshade BIN --corpus BIN --floor BIN   use these binaries instead of building
 #   --wine         also run the Windows build (cross-built with mingw-w64) under wine
-#   --win-build DIR  its build folder (build/windows; configured and built when missing)
+#   --win-build DIR  its build folder (build/bench-windows; configured and built when
+#                  missing), which also holds the wine prefix the benchmark uses
 #
 # Each figure is the median of the runs by wall time (in the linearity tables:
 # the run with the least CPU time); "ratio" is a row's wall time over
@@ -22,7 +23,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 
 mode=full size=100M runs=5 linear_runs=3 work="$root/build/bench-data"
-txtshade="" corpus="" floor="" wine=false winbuild="$root/build/windows"
+txtshade="" corpus="" floor="" wine=false winbuild="$root/build/bench-windows"
 while [ $# -gt 0 ]; do
   case "$1" in
     --smoke) mode=smoke ;;
@@ -35,7 +36,7 @@ while [ $# -gt 0 ]; do
     --floor) floor=$2; shift ;;
     --wine) wine=true ;;
     --win-build) winbuild=$2; shift ;;
-    *) sed -n '2,19p' "$0" >&2; exit 2 ;;
+    *) sed -n '2,20p' "$0" >&2; exit 2 ;;
   esac
   shift
 done
@@ -310,7 +311,9 @@ if $wine; then
       -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTXTSHADE_TESTS=OFF >/dev/null
     cmake --build "$winbuild" -j 2 --target txtshade txtshade_iofloor >/dev/null
   fi
-  export WINEDEBUG=-all
+  # A wine prefix of the benchmark's own, made once.
+  export WINEDEBUG=-all WINEPREFIX="$winbuild/wineprefix"
+  [ -d "$WINEPREFIX" ] || wine wineboot --init </dev/null >/dev/null 2>&1 || true
   # wine's start-up (its server stays up a few seconds after each program).
   wine "$winbuild/bench/txtshade_iofloor.exe" </dev/null >/dev/null 2>&1 || true
   add wstart /dev/null "wine start-up" wine "$winbuild/bench/txtshade_iofloor.exe"
