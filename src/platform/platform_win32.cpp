@@ -134,7 +134,17 @@ bool GetConsoleScreenBufferInfo(Handle console, ScreenBufferInfo* info) {
 }
 
 bool SetConsoleTextAttribute(Handle console, std::uint16_t attributes) {
-  return ::SetConsoleTextAttribute(ToHandle(console), attributes) != FALSE;
+  // The last handle that proved not to be a console: setting its colours
+  // fails the same way for every line, and the call costs a trip to the
+  // system (to the wine server under wine), so it is not made again.
+  static Handle NotAConsole = InvalidHandle;
+  if (console == NotAConsole) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  if (::SetConsoleTextAttribute(ToHandle(console), attributes)) return true;
+  if (::GetLastError() == ERROR_INVALID_HANDLE) NotAConsole = console;
+  return false;
 }
 
 FileType GetFileType(Handle handle) {
