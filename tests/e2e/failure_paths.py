@@ -23,6 +23,9 @@ import threading
 import time
 import tty
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from terminal_output import read_until_closed  # noqa: E402
+
 HIGHLIGHT = b"\x1b[0;96;40m"  # colour 11, intense cyan on black
 DEFAULT = b"\x1b[0m"
 LOG_FAILED = "txtSHADE: Erreur dans la création du fichier de sortie\r\n".encode()
@@ -75,20 +78,10 @@ def run(command, folder, stdin_path=None, stdin_fd=None, terminal=False, limits=
         stdin.close()
     if terminal:
         os.close(slave)
-        output = bytearray()
-        while True:
-            try:
-                chunk = os.read(master, 65536)
-            except OSError:  # EIO: the program has closed its side
-                break
-            if not chunk:
-                break
-            output += chunk
-        os.close(master)
+        output = read_until_closed(master)
         error = process.stderr.read()
         process.stderr.close()
         status = process.wait(timeout=120)
-        output = bytes(output)
     else:
         output, error = process.communicate(timeout=120)
         status = process.returncode

@@ -19,6 +19,9 @@ import sys
 import tempfile
 import tty
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from terminal_output import read_until_closed  # noqa: E402
+
 HIGHLIGHT = b"\x1b[0;96;40m"  # colour 11, intense cyan on black
 DEFAULT = b"\x1b[0m"
 
@@ -77,19 +80,10 @@ def run_in_terminal(program, data, terms, folder):
         process = subprocess.Popen([program, *terms], stdin=stdin, stdout=slave,
                                    stderr=subprocess.PIPE, cwd=folder)
     os.close(slave)
-    output = bytearray()
-    while True:
-        try:
-            chunk = os.read(master, 65536)
-        except OSError:  # EIO: the program has closed its side
-            break
-        if not chunk:
-            break
-        output += chunk
-    os.close(master)
+    output = read_until_closed(master)
     stderr = process.stderr.read()
     process.stderr.close()
-    return process.wait(), bytes(output), stderr
+    return process.wait(), output, stderr
 
 
 def shown_lines(output):
