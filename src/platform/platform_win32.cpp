@@ -29,8 +29,6 @@ constexpr ULONG StackOverflowReserve = 64 * 1024;
 
 FaultHandler OnFault = nullptr;
 bool TopLevelFilterInstalled = false;
-// A fault has been offered to the system, which left it to the program.
-bool FaultAccepted = false;
 // The fault handler is running: a further fault goes to the system.
 volatile LONG HandlingFault = 0;
 
@@ -94,7 +92,6 @@ LONG WINAPI AnswerForTheProgram(EXCEPTION_POINTERS* pointers) {
   // A fault while the fault handler runs is left to the system.
   if (OnFault == nullptr || InterlockedExchange(&HandlingFault, 1) != 0)
     return EXCEPTION_EXECUTE_HANDLER;
-  FaultAccepted = true;
   if (record->ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
     HANDLE thread = CreateThread(nullptr, 0, HandleFaultOnOwnStack, &fault, 0, nullptr);
     if (thread != nullptr) WaitForSingleObject(thread, INFINITE);
@@ -195,8 +192,6 @@ std::vector<std::string> CommandLineParameters() {
 }
 
 bool OfferUnhandledFailure() {
-  // A fault that the system has already been offered is not offered twice.
-  if (FaultAccepted) return true;
   if (!TopLevelFilterInstalled) InstallTopLevelFilter();
   EXCEPTION_RECORD record = {};
   record.ExceptionCode = SoftwareFailureCode;
