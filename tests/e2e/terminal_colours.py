@@ -49,24 +49,30 @@ def line_colours(captured):
     return result
 
 
-def run_in_tmux(script, marker="ALL-DONE"):
+def run_in_tmux(script, marker="ALL-DONE", timeout=30, width=100, height=40):
+    """Runs the shell `script` in a new tmux pane and returns the pane's whole
+    history with its colours (`capture-pane -e`), once the script has echoed
+    `marker` on a line of its own or `timeout` seconds have passed."""
     server = f"txtshade-test-{os.getpid()}"
     tmux = ["tmux", "-L", server, "-f", "/dev/null"]
     with tempfile.NamedTemporaryFile("w", suffix=".sh", delete=False) as f:
-        f.write(script + f"\necho {marker}\nsleep 30\n")
+        f.write(script + f"\necho {marker}\nsleep 60\n")
         path = f.name
     try:
-        subprocess.run(tmux + ["new-session", "-d", "-x", "100", "-y", "40", "sh " + path],
+        # A history long enough for a whole directory listing, twice.
+        subprocess.run(tmux + ["set-option", "-g", "history-limit", "50000", ";",
+                               "new-session", "-d", "-x", str(width), "-y", str(height),
+                               "sh " + path],
                        check=True, env=dict(os.environ, TERM="xterm-256color"))
-        deadline = time.time() + 30
-        captured = ""
+        deadline = time.time() + timeout
         while time.time() < deadline:
-            captured = subprocess.run(tmux + ["capture-pane", "-e", "-p"], check=True,
-                                      capture_output=True, text=True).stdout
-            if marker in captured:
+            visible = subprocess.run(tmux + ["capture-pane", "-p"], check=True,
+                                     capture_output=True, text=True).stdout
+            if any(line.strip() == marker for line in visible.split("\n")):
                 break
             time.sleep(0.1)
-        return captured
+        return subprocess.run(tmux + ["capture-pane", "-e", "-p", "-S", "-"], check=True,
+                              capture_output=True, text=True, errors="replace").stdout
     finally:
         subprocess.run(tmux + ["kill-server"], capture_output=True)
         os.unlink(path)

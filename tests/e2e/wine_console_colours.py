@@ -18,12 +18,11 @@ import argparse
 import os
 import shlex
 import shutil
-import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import terminal_colours  # noqa: E402
 from terminal_colours import line_colours  # noqa: E402
 
 MARKER = "ALL-DONE"
@@ -32,28 +31,7 @@ INTENSE_CYAN, INTENSE_RED = 96, 91
 
 
 def run_in_tmux(script, timeout):
-    server = f"txtshade-wine-{os.getpid()}"
-    tmux = ["tmux", "-L", server, "-f", "/dev/null"]
-    with tempfile.NamedTemporaryFile("w", suffix=".sh", delete=False) as f:
-        f.write(script + f"\necho {MARKER}\nsleep 60\n")
-        path = f.name
-    try:
-        # A history long enough for the whole of the system32 listing, twice.
-        subprocess.run(tmux + ["set-option", "-g", "history-limit", "50000", ";",
-                               "new-session", "-d", "-x", "160", "-y", "50", "sh " + path],
-                       check=True, env=dict(os.environ, TERM="xterm-256color"))
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            visible = subprocess.run(tmux + ["capture-pane", "-p"], check=True,
-                                     capture_output=True, text=True).stdout
-            if any(line.strip() == MARKER for line in visible.split("\n")):
-                break
-            time.sleep(0.2)
-        return subprocess.run(tmux + ["capture-pane", "-e", "-p", "-S", "-"], check=True,
-                              capture_output=True, text=True, errors="replace").stdout
-    finally:
-        subprocess.run(tmux + ["kill-server"], capture_output=True)
-        os.unlink(path)
+    return terminal_colours.run_in_tmux(script, MARKER, timeout, width=160, height=50)
 
 
 def check_section(lines, start, end, highlight, console, problems):
